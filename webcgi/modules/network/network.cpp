@@ -1,0 +1,11 @@
+// Network module: request table, response callback and registration. Its handler families
+// live beside this file; this module has no handlers yet.
+#include <array>
+
+#include "dispatchreq.h"
+
+namespace {
+constexpr std::array<WebReqEntry, 0> k_network_requests{};
+} // namespace
+
+WEBCGI_MODULE(network, k_network_requests)

@@ -1,0 +1,11 @@
+// PTZ module: request table, response callback and registration. Its handler families
+// live beside this file; this module has no handlers yet.
+#include <array>
+
+#include "dispatchreq.h"
+
+namespace {
+constexpr std::array<WebReqEntry, 0> k_ptz_requests{};
+} // namespace
+
+WEBCGI_MODULE(ptz, k_ptz_requests)

@@ -1,0 +1,11 @@
+// Status module: request table, response callback and registration. Its handler families
+// live beside this file; this module has no handlers yet.
+#include <array>
+
+#include "dispatchreq.h"
+
+namespace {
+constexpr std::array<WebReqEntry, 0> k_state_requests{};
+} // namespace
+
+WEBCGI_MODULE(state, k_state_requests)
