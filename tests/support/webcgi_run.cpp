@@ -31,6 +31,22 @@ std::string slurp(const std::string &path)
     return s.str();
 }
 
+// Programs of another architecture run under the emulator named by NVR_TEST_EMULATOR
+// (for example "qemu-arm -L /usr/arm-linux-gnueabihf").
+std::vector<std::string> emulated(std::vector<std::string> argv)
+{
+    const char *emu = std::getenv("NVR_TEST_EMULATOR");
+    if (emu == nullptr || *emu == '\0')
+        return argv;
+    std::vector<std::string> out;
+    std::istringstream words(emu);
+    std::string w;
+    while (words >> w)
+        out.push_back(w);
+    out.insert(out.end(), argv.begin(), argv.end());
+    return out;
+}
+
 // Runs argv with the given environment, feeding `input` and collecting stdout/stderr.
 int run_process(const std::vector<std::string> &argv, const std::vector<std::string> &env,
                 const std::string &input, std::string *out, std::string *err)
@@ -50,7 +66,10 @@ int run_process(const std::vector<std::string> &argv, const std::vector<std::str
         for (auto &e : env)
             envp.push_back(const_cast<char *>(e.c_str()));
         envp.push_back(nullptr);
-        execve(args[0], args.data(), envp.data());
+        if (args[0][0] == '/')
+            execve(args[0], args.data(), envp.data());
+        else
+            execvpe(args[0], args.data(), envp.data());
         _exit(127);
     }
     close(in_pipe[0]);
@@ -125,11 +144,12 @@ pid_t start_coresim(const Sandbox &box, const std::vector<std::string> &extra)
         dup2(null_fd, 1);
         std::vector<std::string> argv = {bin_path("coresim"), "--root", box.root};
         argv.insert(argv.end(), extra.begin(), extra.end());
+        argv = emulated(argv);
         std::vector<char *> args;
         for (auto &a : argv)
             args.push_back(const_cast<char *>(a.c_str()));
         args.push_back(nullptr);
-        execv(args[0], args.data());
+        execvp(args[0], args.data());
         _exit(127);
     }
     // Wait until the socket is there.
@@ -274,7 +294,7 @@ CgiResult run_webcgi(Sandbox &box, const CgiRequest &request)
     if (const char *ubsan = std::getenv("UBSAN_OPTIONS"))
         env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
 
-    result.status = run_process({bin_path(request.program)}, env, request.body, &result.out, &result.err);
+    result.status = run_process(emulated({bin_path(request.program)}), env, request.body, &result.out, &result.err);
     if (daemon > 0)
         stop_coresim(daemon);
 
