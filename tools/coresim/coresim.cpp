@@ -222,6 +222,7 @@ int main(int argc, char **argv)
         }
     }
     // Stopping: take in what the clients have sent already, without waiting for more.
+    fcntl(listener, F_SETFL, fcntl(listener, F_GETFL) | O_NONBLOCK);
     for (int round = 0; round < 100; ++round) {
         int c = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (c < 0)
