@@ -164,7 +164,6 @@ void cgiDealPost()
     char code[CGI_CODE_SIZE];
     if (!request_code(code))
         return;
-    // Stays allocated until the process ends.
     char *body = static_cast<char *>(std::calloc(CGI_POST_SIZE, 1));
     if (body == nullptr)
         return;
@@ -192,6 +191,7 @@ void cgiDealPost()
     }
     body[length] = '\0';
     DispatchWebReq(code, body);
+    std::free(body);
 }
 
 static bool is_raw_upload(std::string_view code) { return code == "/1010" || code == "/6082" || code == "/2079"; }
