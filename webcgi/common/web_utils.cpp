@@ -26,7 +26,8 @@ size_t copy_text(char *dst, size_t size, std::string_view src)
     if (size == 0 || dst == nullptr)
         return src.size();
     size_t n = src.size() < size - 1 ? src.size() : size - 1;
-    std::memcpy(dst, src.data(), n);
+    if (n > 0)
+        std::memcpy(dst, src.data(), n);
     dst[n] = '\0';
     return src.size();
 }
