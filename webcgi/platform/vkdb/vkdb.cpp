@@ -205,7 +205,7 @@ int get_param_int(const char *db, const char *key, int default_value)
     std::string v;
     if (key == nullptr || !get_param_text(db, key, v))
         return default_value;
-    return static_cast<int>(std::strtol(v.c_str(), nullptr, 0));
+    return static_cast<int>(std::strtol(v.c_str(), nullptr, 10));
 }
 
 int set_param_int(const char *db, const char *key, int value)
