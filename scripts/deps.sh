@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev
   lighttpd curl
   libubootenv-tool u-boot-tools
-  python3
+  python3 time
 )
 
 missing=()

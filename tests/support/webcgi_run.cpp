@@ -54,8 +54,11 @@ int run_process(const std::vector<std::string> &argv, const std::vector<std::str
     int in_pipe[2], out_pipe[2], err_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
         throw std::runtime_error("pipe");
+    // A program that ends without reading all its input must not take the test down with it.
+    std::signal(SIGPIPE, SIG_IGN);
     pid_t pid = fork();
     if (pid == 0) {
+        std::signal(SIGPIPE, SIG_DFL);
         dup2(in_pipe[0], 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
@@ -213,9 +214,7 @@ char *dup_text(const std::string &s)
     return p;
 }
 
-} // namespace
-
-int cgiParseMultipart(mpStream *s, const char *boundary, long content_length)
+int parse_multipart(mpStream *s, const char *boundary, long content_length)
 {
     if (content_length == 0)
         return cgiParseSuccess;
@@ -328,5 +327,18 @@ int cgiParseMultipart(mpStream *s, const char *boundary, long content_length)
         }
         *tail = e;
         tail = &e->next;
+    }
+}
+
+} // namespace
+
+// Fields are collected in memory: running out of it is result 1, never an exception out of the
+// parser.
+int cgiParseMultipart(mpStream *s, const char *boundary, long content_length)
+{
+    try {
+        return parse_multipart(s, boundary, content_length);
+    } catch (const std::bad_alloc &) {
+        return cgiParseMemory;
     }
 }

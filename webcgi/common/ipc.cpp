@@ -71,8 +71,11 @@ int cgi_start_ipc(cgi_ipc_callback callback, int request_id, int payload_size, c
             break;
         nvr_sleep_ms(k_retry_ms);
     }
-    if (no_wait == 1)
+    if (no_wait == 1) {
+        std::lock_guard<std::mutex> hold(g_answer_lock);
+        g_exchange_open = false; // a notice has no answer to write
         return 0;
+    }
 
     // Poll in 40 ms ticks; an answer delivered through ipc_dispatch_answer wakes the waiter at once.
     const auto tick = std::chrono::microseconds(k_tick_ms * 1000L / nvr_time_scale());

@@ -21,7 +21,7 @@ int WebResRegister(const WebReqEntry *entries, int count)
 {
     if (entries == nullptr || count <= 0)
         return -1;
-    if (g_webres.count + count >= MAX_WEBREQ_COUNT) {
+    if (count >= MAX_WEBREQ_COUNT - g_webres.count) { // used + count >= 512, without overflow
         cgi_log("dispatchreq.c", 62, "", "[ulvar debug] WEBREQ exceeded maximum value(MAX_WEBREQ_COUNT)");
         return -1;
     }

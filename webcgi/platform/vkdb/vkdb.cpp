@@ -60,6 +60,9 @@ bool open_db(const char *recorder_path, Db &db)
                         nullptr) != SQLITE_OK)
         return false;
     sqlite3_busy_timeout(db.handle, k_busy_timeout_ms);
+    // Keep the write-ahead log between calls instead of creating and deleting it every time.
+    int persist = 1;
+    sqlite3_file_control(db.handle, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     // Creating the schema is idempotent; journal_mode=WAL persists in the file once set.
     static const char *schema =
         "CREATE TABLE IF NOT EXISTS params(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
