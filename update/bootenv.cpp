@@ -295,8 +295,9 @@ const char *value_of(const std::string &var) { return var.c_str() + var.find('='
 
 void format_entry(const env_mtd_entry &p, char *buf, size_t len)
 {
-    std::snprintf(buf, len, "name:%s\tver:0x%08x\tsize:%u\tdate:0x%08x ", p.name, p.version,
-                  p.size, p.date);
+    if (std::snprintf(buf, len, "name:%s\tver:0x%08x\tsize:%u\tdate:0x%08x ", p.name, p.version,
+                      p.size, p.date) < 0 && len > 0)
+        buf[0] = '\0';
 }
 
 // "%2d.%2d.%2d.%2d" -> a << 24 | b << 16 | c << 8 | d.

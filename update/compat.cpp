@@ -175,7 +175,7 @@ int UPFW_version_check(const char *image)
     const int platform = byte_of(uboot ? uboot->version : 0, 3);
     if (platform != byte_of(part_version(header, "bld"), 3) &&
         platform != byte_of(part_version(header, "bld2"), 3)) {
-        std::fputs("platform dismatch !", stderr);
+        upfw_print_line("platform dismatch !", stderr);
         return -1;
     }
 
@@ -192,7 +192,7 @@ int UPFW_version_check(const char *image)
 
     const UpfwCompatDecision decision = upfw_compat_decide(facts);
     if (decision.result != 0) {
-        std::fputs(decision.message.c_str(), stderr);
+        upfw_print_line(decision.message.c_str(), stderr);
         return decision.result;
     }
     if (decision.mark_db_upgrade)

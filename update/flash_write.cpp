@@ -219,7 +219,7 @@ int spi_flash_write_file(const char *image, const UpfwPlan *plan)
         return -1;
     }
     if (plan->size > info.size || info.erasesize == 0) {
-        std::fputs("The image length > mtd size ! ", stderr);
+        upfw_print_line("The image length > mtd size ! ", stderr);
         return -1;
     }
 
@@ -267,7 +267,7 @@ int spi_flash_write_file(const char *image, const UpfwPlan *plan)
             break;
         }
         if (std::memcmp(piece.data(), back.data(), want) != 0) {
-            std::fputs("File does not seem to match flash data. ", stderr);
+            upfw_print_line("File does not seem to match flash data. ", stderr);
             complete = false;
             break;
         }

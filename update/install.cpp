@@ -282,7 +282,7 @@ int UPFW_run_update(const char *image)
         std::fprintf(stderr, "image_get_header_info faild!\n");
         return UPFW_ERR_FAILED;
     }
-    std::fputs("Get old ptb information!", stdout);
+    upfw_print_line("Get old ptb information!", stdout);
     env_mtd_table table;
     if (get_env_mtd_table(&table) != 0) {
         std::fprintf(stderr, "flprog_get_part_table faild!\n");
@@ -296,7 +296,7 @@ int UPFW_run_update(const char *image)
         return UPFW_ERR_VERIFY;
     }
 
-    std::fputs("Get mtd device information!", stdout);
+    upfw_print_line("Get mtd device information!", stdout);
     std::array<std::string, ENV_PART_COUNT> devices;
     if (get_mtd_info(devices) != 0) {
         std::fprintf(stderr, "get_mtd_info faild!\n");
@@ -408,4 +408,12 @@ int UPFW_run_update(const char *image)
         return UPFW_ERR_PTB;
     }
     return UPFW_OK;
+}
+
+void upfw_print_line(const char *text, FILE *stream)
+{
+    std::fputs(text, stream);
+    const size_t len = std::strlen(text);
+    if (len == 0 || text[len - 1] != '\n')
+        std::fputc('\n', stream);
 }

@@ -7,6 +7,7 @@
 // The command line (main.cpp) calls UPFW_version_check for -u/-a, UPFW_run_update for -u and
 // UPFW_log at the end of every run that checked, cut or installed.
 #pragma once
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,6 +56,9 @@ int UPFW_run_update(const char *image);
 // 256-byte block with the message and a newline, both NUL-padded) and prints the message and
 // newline on standard error. A message that already ends in a newline gets no second one; the
 // logged text is cut to 255 characters. Returns the number of bytes written (512) or -1.
+// Prints a message as one line: the texts without their own "\n" end their line too.
+void upfw_print_line(const char *text, FILE *stream);
+
 int UPFW_log(int code, const char *message);
 
 // Writes one planned part to a NAND partition page by page with read-back, skipping bad blocks

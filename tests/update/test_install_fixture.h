@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,9 +19,12 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 namespace u2test {
 
@@ -89,34 +93,53 @@ inline RunResult run(const std::vector<std::string> &command, const std::vector<
 {
     const std::vector<std::string> argv = emulated(command);
     const std::string out = sandbox_root() + ".out", err = sandbox_root() + ".err";
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("NVR_ROOT", sandbox_root().c_str(), 1);
-        unsetenv("NVR_POWER_CUT_AFTER");
-        for (const std::string &e : extra) {
-            const size_t eq = e.find('=');
-            if (eq + 1 == e.size())
-                unsetenv(e.substr(0, eq).c_str());
-            else
-                setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
-        }
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int r = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int n = open("/dev/null", O_RDONLY);
-        dup2(o, 1);
-        dup2(r, 2);
-        dup2(n, 0);
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+
+    // The child's environment: this one with NVR_ROOT set, no power cut, then `extra`.
+    std::map<std::string, std::string> vars;
+    for (char **e = environ; *e; e++) {
+        const std::string v = *e;
+        const size_t eq = v.find('=');
+        if (eq != std::string::npos)
+            vars[v.substr(0, eq)] = v.substr(eq + 1);
     }
+    vars["NVR_ROOT"] = sandbox_root();
+    vars.erase("NVR_POWER_CUT_AFTER");
+    for (const std::string &e : extra) {
+        const size_t eq = e.find('=');
+        if (eq + 1 == e.size())
+            vars.erase(e.substr(0, eq));
+        else
+            vars[e.substr(0, eq)] = e.substr(eq + 1);
+    }
+    std::vector<std::string> env_text;
+    for (const auto &[k, v] : vars)
+        env_text.push_back(k + "=" + v);
+    std::vector<char *> envp, args;
+    for (std::string &e : env_text)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+
+    // Spawned rather than forked: the test process holds whole flash images in memory.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::fflush(nullptr);
+    pid_t pid = -1;
     RunResult result;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        result.status = 127;
+        return result;
+    }
     int status = 0;
-    waitpid(pid, &status, 0);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = slurp(out);
     result.err = slurp(err);
