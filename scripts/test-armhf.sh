@@ -23,8 +23,8 @@
 # Environment:
 #   NVR_NATIVE_BUILD         native build folder whose test kit is used (default build/, made
 #                            here when missing, as scripts/test.sh makes it)
-#   NVR_ARMHF_REQUEST_BUDGET request tables to run at most, about (default 120; 0: all)
-#   NVR_ARMHF_UPDATE_BUDGET  update tests to run at most, about (default 60; 0: all)
+#   NVR_ARMHF_REQUEST_BUDGET request tables to run at most, about (default 200; 0: all)
+#   NVR_ARMHF_UPDATE_BUDGET  update tests to run at most, about (default 100; 0: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -42,7 +42,10 @@ qemu=(qemu-arm -L /usr/$cross -E LD_LIBRARY_PATH=/lib)
 echo "== armhf: configure and build ($armhf)"
 cmake -S . -B "$armhf" -G Ninja -DNVR_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-armhf.cmake" >/dev/null
-ninja -C "$armhf"
+# Every program but the request tables and end-to-end suites, which run from the native kit.
+targets=$(ninja -C "$armhf" -t targets all | sed -n 's/^\(bin\/[^:]*\): .*/\1/p' | grep -vE '^bin/(request|e2e)_' || true)
+# shellcheck disable=SC2086  # one target a word
+ninja -C "$armhf" ${targets:-all}
 
 echo "== armhf: shipped programs"
 failed=0
@@ -79,9 +82,11 @@ check_shipped() {
     echo "$program: test code is linked in:"; grep "^$repo/tests/" <<<"$cus" | sed 's/^/  /'; failed=1
   fi
 }
+# Limits: webcgi was 167 KiB stripped with most of its handler modules still to be written, update 74 KiB
+# complete; the limits leave room for the modules to come, not for debug or test code.
 runtime=(libstdc++.so.6 libm.so.6 libgcc_s.so.1 libc.so.6 ld-linux-armhf.so.3)
-check_shipped webcgi 4096 "${runtime[@]}" libjson-c.so.5 libsqlite3.so.0 libcrypto.so.3 libssl.so.3
-check_shipped update 1024 "${runtime[@]}"
+check_shipped webcgi 1024 "${runtime[@]}" libjson-c.so.5 libsqlite3.so.0 libcrypto.so.3 libssl.so.3
+check_shipped update 128 "${runtime[@]}"
 [ $failed -eq 0 ] || { echo "armhf: shipped program checks failed"; exit 1; }
 
 # The launcher the test kits put before every program they start (NVR_TEST_EMULATOR), called as
@@ -137,17 +142,13 @@ run_sampled() {
 
 echo "== armhf: unit tests and record layouts under qemu-arm"
 # Tests that cannot hold under qemu-user, whatever the code does:
-#   Multipart.FieldTooLargeForMemoryIsAMemoryFailure  sets RLIMIT_AS from /proc/self/statm, which
-#     under qemu-user limit the emulator's own address space, not the emulated program's
+#   Multipart.FieldTooLargeForMemoryIsAMemoryFailure  sets RLIMIT_AS from /proc/self/statm; under
+#     qemu-user both are the emulator's, whose address space is not the emulated program's
 emulation_limits='^Multipart\.FieldTooLargeForMemoryIsAMemoryFailure$'
 ctest --test-dir "$armhf" --output-on-failure -j "$jobs" -L 'unit|layout' -E "$emulation_limits"
 
 echo "== armhf: update utility under qemu-arm"
-if grep -q NVR_TEST_EMULATOR tests/update/update_sandbox.h 2>/dev/null; then
-  run_sampled "$armhf" update "${NVR_ARMHF_UPDATE_BUDGET:-60}"
-else
-  echo "skipped: tests/update/update_sandbox.h does not start its programs through NVR_TEST_EMULATOR"
-fi
+run_sampled "$armhf" update "${NVR_ARMHF_UPDATE_BUDGET:-100}"
 
 echo "== armhf: request tables, native test kit against the armhf webcgi"
-run_sampled "$native" request "${NVR_ARMHF_REQUEST_BUDGET:-120}"
+run_sampled "$native" request "${NVR_ARMHF_REQUEST_BUDGET:-200}"

@@ -5,6 +5,7 @@
 #pragma once
 #include "bootenv.h"
 #include "crc32.h"
+#include "emulator.h"
 #include "image.h"
 
 #include <gtest/gtest.h>
@@ -71,27 +72,12 @@ inline std::string slurp(const std::string &path)
     return s.str();
 }
 
-// Programs of another architecture run under the launcher named by NVR_TEST_EMULATOR (words
-// put before the program and its arguments).
-inline std::vector<std::string> emulated(const std::vector<std::string> &argv)
-{
-    const char *emu = std::getenv("NVR_TEST_EMULATOR");
-    if (!emu || !*emu)
-        return argv;
-    std::vector<std::string> out;
-    std::istringstream words(emu);
-    std::string w;
-    while (words >> w)
-        out.push_back(w);
-    out.insert(out.end(), argv.begin(), argv.end());
-    return out;
-}
-
 // Runs argv with NVR_ROOT set to this process's sandbox plus `extra` variables ("NAME=value";
 // "NAME=" removes NAME); stdout and stderr are captured.
 inline RunResult run(const std::vector<std::string> &command, const std::vector<std::string> &extra = {})
 {
-    const std::vector<std::string> argv = emulated(command);
+    const update_test::launch l = update_test::launch_of(command.at(0), command);
+    const std::vector<std::string> &argv = l.argv;
     const std::string out = sandbox_root() + ".out", err = sandbox_root() + ".err";
 
     // The child's environment: this one with NVR_ROOT set, no power cut, then `extra`.
@@ -131,7 +117,7 @@ inline RunResult run(const std::vector<std::string> &command, const std::vector<
     std::fflush(nullptr);
     pid_t pid = -1;
     RunResult result;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    const int rc = posix_spawnp(&pid, l.path.c_str(), &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         result.status = 127;

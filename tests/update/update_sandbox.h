@@ -6,6 +6,7 @@
 // (process_sandbox()), because the sandbox root is fixed once a process has asked for it.
 #pragma once
 #include "crc32.h"
+#include "emulator.h"
 
 #include <gtest/gtest.h>
 
@@ -81,11 +82,12 @@ inline run_result run_program(const std::string &program, const std::vector<std:
         dup2(o, 1);
         dup2(e, 2);
         dup2(in, 0);
+        const update_test::launch l = update_test::launch_of(program, argv);
         std::vector<char *> args;
-        for (const std::string &a : argv)
+        for (const std::string &a : l.argv)
             args.push_back(const_cast<char *>(a.c_str()));
         args.push_back(nullptr);
-        execv(program.c_str(), args.data());
+        execv(l.path.c_str(), args.data());
         _exit(127);
     }
     run_result r;
@@ -147,9 +149,7 @@ public:
         if (!dir)
             throw std::runtime_error("mkdtemp failed");
         root = dir;
-        run_result r = run_program("/bin/sh", {"sh", "-c", "\"$0\" \"$1\" >/dev/null",
-                                               bin_path("nvr-sandbox"), root},
-                                   {}, root);
+        run_result r = run_program(bin_path("nvr-sandbox"), {"nvr-sandbox", root}, {}, root);
         if (r.status != 0)
             throw std::runtime_error("nvr-sandbox failed: " + r.err);
     }
