@@ -482,27 +482,70 @@ TEST_F(Multipart, LongestBoundaryWithNearMatchesFillingTheRing)
     EXPECT_TRUE(e[0].content == data);
 }
 
-TEST_F(Multipart, PartsWithoutFormDataDispositionAreSkipped)
+// A part whose disposition is not form-data makes no entry, and nothing is read for it: the
+// loop goes on with the bytes after its header lines, which it reads as header lines again. So
+// such a part ends the form unless what follows it happens to be a part's headers.
+TEST_F(Multipart, PartsWithoutFormDataDispositionMakeNoEntry)
 {
-    const std::string body =
-        "--b\r\n"
-        "Content-Disposition: attachment; name=\"x\"; filename=\"skipped.bin\"\r\n\r\n"
-        "skipped body\r\n--b\r\n"
-        "Content-Type: text/plain\r\n\r\n"         // no disposition at all
-        "also skipped\r\n--b\r\n"
-        "Content-Disposition: form-datax; name=\"y\"\r\n\r\n"
-        "not form-data either\r\n--b\r\n"
-        "Content-Disposition: form-data; name=\"kept\"; filename=\"k.txt\"\r\n\r\n"
-        "kept body\r\n--b--";
-    for (size_t chunk : {1, 4096}) {
-        ASSERT_EQ(parse(body, "b", chunk), cgiParseSuccess);
-        auto e = entries();
-        ASSERT_EQ(e.size(), 1u);
-        EXPECT_EQ(e[0].name, "kept");
-        EXPECT_EQ(e[0].content, "kept body");
-        EXPECT_EQ(temp_files().size(), 1u) << "a skipped part left a temporary file";
-        cgiReleaseRequest();
+    const std::string kept = "Content-Disposition: form-data; name=\"kept\"; filename=\"k.txt\"\r\n\r\nkept body";
+    struct Case {
+        const char *what;
+        std::string body;
+        std::vector<std::string> names; // entries made, in order
+    };
+    const std::vector<Case> cases = {
+        {"attachment, then a form field: the form ends at the attachment",
+         "--b\r\nContent-Disposition: attachment; name=\"x\"; filename=\"a.bin\"\r\n\r\nbody\r\n--b\r\n" + kept +
+             "\r\n--b--",
+         {}},
+        {"no disposition at all", "--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n--b\r\n" + kept + "\r\n--b--", {}},
+        {"form-datax is not form-data", "--b\r\nContent-Disposition: form-datax; name=\"y\"\r\n\r\nbody\r\n--b\r\n" + kept + "\r\n--b--", {}},
+        {"an empty body of the skipped part still ends the form",
+         "--b\r\nContent-Disposition: inline\r\n\r\n\r\n--b\r\n" + kept + "\r\n--b--", {}},
+        {"entries before it are kept",
+         "--b\r\n" + kept + "\r\n--b\r\nContent-Disposition: attachment\r\n\r\nbody\r\n--b\r\n"
+             "Content-Disposition: form-data; name=\"late\"\r\n\r\nL\r\n--b--",
+         {"kept"}},
+        {"what follows its headers is read as the next part's headers",
+         "--b\r\nContent-Disposition: attachment\r\n\r\n" + kept + "\r\n--b--", {"kept"}},
+        {"a part without header lines is no entry either", "--b\r\n\r\nbody\r\n--b\r\n" + kept + "\r\n--b--", {}},
+        {"end of input after its headers", "--b\r\nContent-Disposition: inline\r\n\r\nxx", {}},
+        {"end of input inside the disposition", "--b\r\nContent-Disposition: form-da", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (size_t chunk : {1, 4096}) {
+            ASSERT_EQ(parse(c.body, "b", chunk), cgiParseSuccess);
+            std::vector<std::string> names;
+            for (const Entry &e : entries())
+                names.push_back(e.name);
+            EXPECT_EQ(names, c.names);
+            if (!names.empty() && names[0] == "kept") {
+                EXPECT_EQ(entries()[0].content, "kept body");
+            }
+            EXPECT_EQ(temp_files().size(), names.empty() ? 0u : 1u) << "a part without entry left a temporary file";
+            cgiReleaseRequest();
+        }
     }
+}
+
+// The first boundary is read without the two bytes after it: they begin the first part.
+TEST_F(Multipart, BytesAfterTheFirstBoundaryBeginTheFirstPart)
+{
+    // "--bX" then the headers: "XContent-Disposition" is no disposition header, so the first
+    // part makes no entry (the form ends at its body); with the usual CR LF it does.
+    const std::string part = "Content-Disposition: form-data; name=\"a\"\r\n\r\nA\r\n--b--";
+    ASSERT_EQ(parse("--bX" + part, "b"), cgiParseSuccess);
+    EXPECT_TRUE(entries().empty());
+    cgiReleaseRequest();
+    ASSERT_EQ(parse("--b\r\n" + part, "b"), cgiParseSuccess);
+    ASSERT_EQ(entries().size(), 1u);
+    EXPECT_EQ(entries()[0].value, "A");
+    cgiReleaseRequest();
+    // Without any line end the headers start right after the boundary.
+    ASSERT_EQ(parse("--b" + part, "b"), cgiParseSuccess);
+    ASSERT_EQ(entries().size(), 1u);
+    EXPECT_EQ(entries()[0].name, "a");
 }
 
 // How a body may end: the result of each form.
@@ -531,8 +574,8 @@ TEST_F(Multipart, Endings)
         {"delimiter then one byte", "--b\r\n" + part + "\r\n--b\r", cgiParseIO, 0},
         {"delimiter then one dash", "--b\r\n" + part + "\r\n--b-", cgiParseIO, 0},
         {"body without delimiter", "--b\r\n" + part, cgiParseIO, 0},
-        {"end inside the headers", "--b\r\nContent-Disposition: form-da", cgiParseIO, 0},
-        {"end inside a skipped part", "--b\r\nContent-Disposition: inline\r\n\r\nxx", cgiParseIO, 0},
+        {"end inside the headers of a form field", "--b\r\nContent-Disposition: form-data; name=a", cgiParseIO, 0},
+        {"end inside a part that is not form-data", "--b\r\nContent-Disposition: inline\r\n\r\nxx", cgiParseSuccess, 0},
         {"any other pair after a delimiter is dropped",
          "--b\r\n" + part + "\r\n--bXYContent-Disposition: form-data; name=\"c\"\r\n\r\nC\r\n--b--", cgiParseSuccess, 2},
     };
@@ -610,13 +653,18 @@ TEST_F(Multipart, EveryTruncation)
         delim_end.push_back(p + 4 + b.size());
     ASSERT_EQ(delim_end.size(), 3u);
     const size_t closing = delim_end.back();
+    // Where the disposition token "form-data" of each part ends: a part whose header lines end
+    // before it is not form-data, makes no entry and, the input being over, ends the form.
+    std::vector<size_t> form_data_end;
+    for (size_t i = 0; i < delim_end.size(); ++i)
+        form_data_end.push_back(body.find("form-data", i == 0 ? first_end : delim_end[i - 1]) + 9);
 
     auto expected = [&](size_t cut, size_t *parts) {
         *parts = 0;
-        if (cut < first_end + 4)
+        if (cut < form_data_end[0])
             return cgiParseSuccess;
         for (size_t i = 0; i + 1 < delim_end.size(); ++i)
-            if (cut == delim_end[i] + 2 || cut == delim_end[i] + 3) {
+            if (cut >= delim_end[i] + 2 && cut < form_data_end[i + 1]) {
                 *parts = i + 1;
                 return cgiParseSuccess;
             }

@@ -71,7 +71,7 @@ static void parse_content_type()
         char *next = std::strchr(param, ';');
         if (next)
             *next++ = '\0';
-        while (*param == ' ' || *param == '\t' || *param == '\r' || *param == '\n')
+        while (std::isspace(static_cast<unsigned char>(*param)))
             ++param;
         if (strncasecmp(param, "boundary=", 9) == 0) {
             char *b = param + 9;
@@ -167,11 +167,13 @@ void cgiDealPost()
     char *body = static_cast<char *>(std::calloc(CGI_POST_SIZE, 1));
     if (body == nullptr)
         return;
-    int length = 0;
     FILE *in = cgiIn ? cgiIn : stdin;
     bool at_end = false;
     for (int line = 0; line < CGI_POST_MAX_LINES && !at_end; ++line) {
-        int room = CGI_POST_SIZE - length;
+        // The body is a text: each line goes where the text ends, so a line after one that
+        // carried a NUL byte continues the text at that NUL.
+        const int length = static_cast<int>(std::strlen(body));
+        const int room = CGI_POST_SIZE - length;
         if (room <= 1)
             break;
         int got = 0;
@@ -187,9 +189,8 @@ void cgiDealPost()
             if (c == '\n')
                 break;
         }
-        length += got;
+        body[length + got] = '\0';
     }
-    body[length] = '\0';
     DispatchWebReq(code, body);
     std::free(body);
 }

@@ -83,9 +83,10 @@ struct BodySink {
 
 enum class Delim { Found, Closing, End };
 
-// Reads up to and including `delimiter` and the two bytes that follow it, sending the bytes before
-// it to `sink`. Found: CR LF (or another pair) followed; Closing: "--" follows (pushed back).
-Delim read_to_delimiter(mpStream *s, const std::string &delimiter, BodySink &sink)
+// Reads up to and including `delimiter`, sending the bytes before it to `sink`. With `trailer`
+// the two bytes that follow it are read too. Found: CR LF (or another pair) followed, or no
+// trailer was asked for; Closing: "--" follows (pushed back).
+Delim read_to_delimiter(mpStream *s, const std::string &delimiter, BodySink &sink, bool trailer = true)
 {
     size_t matched = 0;
     for (;;) {
@@ -108,6 +109,8 @@ Delim read_to_delimiter(mpStream *s, const std::string &delimiter, BodySink &sin
         mpPutBack(s, again.data(), static_cast<int>(again.size()));
         matched = 0;
     }
+    if (!trailer)
+        return Delim::Found;
     char d[2];
     if (mpRead(s, d, 2) != 2)
         return Delim::End;
@@ -224,8 +227,10 @@ int parse_multipart(mpStream *s, const char *boundary, long content_length)
     if (delimiter.size() >= sizeof s->ring)
         return cgiParseIO;
 
+    // The first boundary is read without what follows it: its line end comes back below as a
+    // part with no header lines at all, which makes no entry.
     BodySink nowhere;
-    if (read_to_delimiter(s, first, nowhere) == Delim::End)
+    if (read_to_delimiter(s, first, nowhere, false) == Delim::End)
         return cgiParseSuccess; // an empty submission is no error
 
     cgiFormEntry **tail = &cgiFormEntryFirst;
@@ -252,14 +257,11 @@ int parse_multipart(mpStream *s, const char *boundary, long content_length)
                 content_type = value.substr(0, end);
             }
         }
-        if (strcasecmp(disposition.c_str(), "form-data") != 0) {
-            // Not a form field: skip its body up to the next delimiter.
-            BodySink skip;
-            Delim r = read_to_delimiter(s, delimiter, skip);
-            if (r == Delim::End)
-                return cgiParseIO;
+        // Not a form field: no entry, and nothing more is read for it. What follows its header
+        // lines is read as the next part's header lines, so that a part that is not form-data
+        // ends the form in all but contrived bodies (the browser never sends one).
+        if (strcasecmp(disposition.c_str(), "form-data") != 0)
             continue;
-        }
 
         BodySink sink;
         std::string memory;
