@@ -373,7 +373,7 @@ TEST_F(SmartTest, AsksAboutTheLastPortWithinNum)
     }
 }
 
-TEST_F(SmartTest, LooksForPassedOnlyInsideTheField)
+TEST_F(SmartTest, LooksForPassedUpToTheEndOfThePayload)
 {
     auto evaluate = [&](const std::string &payload) {
         return post("/6206", "{\"num\": 1, \"port\": [2]}", answer_line(3403, payload)).out;
@@ -382,11 +382,14 @@ TEST_F(SmartTest, LooksForPassedOnlyInsideTheField)
     const std::string failed = kJsonHeader + "{ \"selfEvaluation\": 0 }";
     EXPECT_EQ(evaluate(bytes_of(smart("SMART overall-health: PASSED"))), passed); // fills the field, no NUL
     EXPECT_EQ(evaluate(bytes_of(smart("FAILED"))), failed);
-    // "PASS" ends the field and "ED" begins the next record: not a PASSED inside the field.
+    // The text runs on to its NUL: "PASS" at the end of the field and "ED" after it is a PASSED.
     SmartResultRecord first = smart("xxxxxxxxxxxxxxxxxxxxxxxxPASS");
     SmartResultRecord second{};
     std::memcpy(&second, "ED", 2);
-    EXPECT_EQ(evaluate(bytes_of(first) + bytes_of(second)), failed);
+    EXPECT_EQ(evaluate(bytes_of(first) + bytes_of(second)), passed);
+    // ... but never past the payload: one record without a NUL ends where the payload ends.
+    EXPECT_EQ(evaluate(bytes_of(first)), failed);
+    EXPECT_EQ(evaluate(bytes_of(first) + "ED"), passed); // a partial record past the first still counts
     EXPECT_EQ(evaluate(""), failed); // an empty answer reads as an empty field
 }
 
@@ -449,14 +452,19 @@ TEST_F(DiskRemoveTest, NoAnswerGivesTheTextErrorAndStillLogsLocalRemovals)
     EXPECT_TRUE(nas.payloads(REQ_OPERATION_LOG).empty());
 }
 
-TEST_F(DiskRemoveTest, RefusesBadJsonAndAMissingPort)
+TEST_F(DiskRemoveTest, RefusesBadJsonOnly)
 {
-    for (const char *body : {"{\"port\": ", "{\"hddType\": 0}"}) {
+    for (const char *body : {"{\"port\": ", "[1, 4]", "7"}) {
         CgiResult r = post("/6207", body, status_line(3496, 0));
         EXPECT_EQ(r.out, "") << body;
         EXPECT_TRUE(r.daemon.empty()) << body;
     }
     EXPECT_EQ(disk_count(), 0);
+    // Absent members read as 0: port 0, a local disk.
+    CgiResult r = post("/6207", "{\"hddType\": 0}", status_line(3496, 0));
+    EXPECT_EQ(r.out, kTextHeader + "OK");
+    EXPECT_EQ(r.payloads(3496), std::vector<std::string>{word_bytes(0)});
+    expect_logs(r, {expected_log(224, 900, 0)});
 }
 
 } // namespace

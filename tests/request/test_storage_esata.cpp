@@ -52,15 +52,18 @@ TEST_F(EsataTest, SetStoresTheRecordAndStartsTheBackup)
     expect_same_bytes(bytes_of(stored_backup(*this)), bytes_of(backup_record()));
 }
 
-TEST_F(EsataTest, SetCutsTextsAndKeepsWhatTheRequestLeavesOut)
+TEST_F(EsataTest, SetCutsTextsAndStoresWhatTheRequestLeavesOutAsZero)
 {
     EsataAutoBackupRecord backup = backup_record();
     ASSERT_EQ(write_esata_auto_backup(db().c_str(), &backup), 0);
-    post("/6221", "{\"backupTime\": \"" + std::string(40, 't') + "\", \"channel\": \"" + std::string(80, '1') + "\"}",
+    post("/6221",
+         "{\"backupTime\": \"" + std::string(40, 't') + "\", \"channel\": \"" + std::string(80, '1') +
+             "\", \"port\": 5}",
          status_line(1316, 0));
-    EsataAutoBackupRecord expected = backup_record();
+    EsataAutoBackupRecord expected{};
     std::memset(expected.backup_time, 't', 31);
     std::memset(expected.channel, '1', 64);
+    expected.port = 5;
     expect_same_bytes(bytes_of(stored_backup(*this)), bytes_of(expected));
 }
 

@@ -239,11 +239,15 @@ int on_get_smart_info(const char *request)
     return 0;
 }
 
+// The evaluation text starts at offset 12 and runs to its NUL, at most to the end of the payload
+// (a builder is never handed less than one whole record).
 int on_get_smart_info_cb(int count, const void *payload)
 {
-    SmartResultRecord result;
-    std::memcpy(&result, payload, sizeof(result));
-    bool passed = field_text(result.evaluation).find("PASSED") != std::string_view::npos;
+    const size_t size = std::max<size_t>(static_cast<size_t>(std::max(storage_answer_size(), 0)),
+                                         sizeof(SmartResultRecord));
+    constexpr size_t at = offsetof(SmartResultRecord, evaluation);
+    std::string_view text = field_text(static_cast<const char *>(payload) + at, size - at);
+    bool passed = text.find("PASSED") != std::string_view::npos;
     JsonPtr answer(json_object_new_object());
     json_put_int(answer.get(), "selfEvaluation", passed ? 1 : 0);
     storage_answer_json(answer.get());
@@ -254,9 +258,9 @@ int on_get_smart_info_cb(int count, const void *payload)
 int on_set_disk_remove(const char *request)
 {
     JsonPtr body = json_parse_object(request);
-    int port = 0;
-    if (!body || !json_member_int(body.get(), "port", &port))
+    if (!body)
         return 0;
+    int port = json_member_int_or(body.get(), "port", 0);
     int type = json_member_int_or(body.get(), "hddType", 0);
     if (type == DISK_TYPE_RAID) {
         RaidPayload raid{};

