@@ -140,6 +140,29 @@ TEST(SystemUserAdd, SameNameAnswersSameUserAndStoresNothing)
     EXPECT_EQ(users.all().size(), 1u);
 }
 
+// The name is looked up by its first 31 characters, and a longer name is never stored twice.
+TEST(SystemUserAdd, LongNamesAnswerSameUserByTheirFirst31CharactersOrWhole)
+{
+    struct Case {
+        const char *what;
+        std::string stored, added;
+        const char *answer;
+    };
+    const Case cases[] = {
+        {"stored name is the first 31 characters", std::string(31, 'n'), std::string(40, 'n'), "SAMEUSER"},
+        {"same long name", std::string(40, 'm'), std::string(40, 'm'), "SAMEUSER"},
+        {"long names that differ after 31", std::string(40, 'k'), std::string(39, 'k') + "x", "id=2"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        UsersBox users;
+        users.put(make_user(1, c.stored.c_str(), kDigestA, 1));
+        CgiResult r = run_webcgi(users.box, CgiRequest::post_json("/6071", carol_json(c.added)));
+        EXPECT_EQ(r.out, kTextHeader + c.answer);
+        EXPECT_EQ(users.all().size(), std::string(c.answer) == "SAMEUSER" ? 2u : 3u);
+    }
+}
+
 TEST(SystemUserAdd, NameOfADeletedAccountIsFreeAgain)
 {
     UsersBox users;

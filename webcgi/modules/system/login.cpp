@@ -188,7 +188,8 @@ int on_cgi_user_logout(const char *request)
 
 int on_cgi_user_login_from_mail(const char *request)
 {
-    if (request == nullptr)
+    // A link without any text (a bare GET) has nothing for the core daemon to judge.
+    if (request == nullptr || request[0] == '\0')
         return -1;
     char link[MAIL_LINK_SIZE] = {};
     copy_text(link, request);

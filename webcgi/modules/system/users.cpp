@@ -194,7 +194,11 @@ int on_set_user_add(const char *request)
 
     {
         UserLock lock;
-        if (name_taken(name, -1)) {
+        // The page's rule looks the name up by its first 31 characters; the whole name is looked
+        // up too, so that two accounts never share a longer name.
+        char short_name[32] = "";
+        copy_text(short_name, name);
+        if (name_taken(short_name, -1) || name_taken(name, -1)) {
             answer_text("SAMEUSER");
             return 0;
         }
