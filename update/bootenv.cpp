@@ -256,9 +256,15 @@ bool assign(std::vector<std::string> &vars, const char *name, const char *value)
 // Writes both copies: first the one that was not loaded, then the loaded one, each with the
 // write counter grown by one and its CRC computed again. Power-safe: while one copy is being
 // written the other is intact and valid.
-int write_environment()
+//
+// `settings` is the number of variables this write carries. Several settings go down in one
+// write (so that a power cut never splits them), but the counters end where a write per
+// setting would have left them: the copies look the same as after that sequence.
+int write_environment(size_t settings = 1)
 {
     environment &e = env();
+    if (settings > 1)
+        e.flag = static_cast<uint8_t>(e.flag + 2 * (settings - 1));
     std::unique_ptr<env_copy> copy(new (std::nothrow) env_copy);
     if (!copy) {
         std::fprintf(stderr, "Not enough memory for environment (%ld bytes)\n",
@@ -282,9 +288,9 @@ int write_environment()
     return 0;
 }
 
-int write_or_report()
+int write_or_report(size_t settings = 1)
 {
-    if (write_environment() != 0) {
+    if (write_environment(settings) != 0) {
         std::fputs("Error: can't write fw_env to flash\n", stderr);
         return -1;
     }
@@ -361,6 +367,10 @@ int run_tool(const char *name)
             return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+// The setters without a length limit store the whole text; one that does not fit in the
+// environment fails with the overflow message like any other setting.
+constexpr size_t NO_LIMIT = static_cast<size_t>(-1);
 
 int set_text(const char *name, const char *text, size_t max_chars)
 {
@@ -482,7 +492,7 @@ int env_set_many(const env_assignment *assignments, size_t count)
             !assign(vars, assignments[i].name, assignments[i].value))
             return -1;
     env().vars = std::move(vars);
-    return write_or_report();
+    return write_or_report(count);
 }
 
 int hs_printenv()
@@ -707,15 +717,15 @@ int set_boot_state(int state)
 int set_ptb_cmdline(const char *text) { return set_text("bootargs", text, 512); }
 int set_ptb_sn(const char *text) { return set_text("sn", text, 32); }
 int set_ptb_pri_file(const char *text) { return set_text("bootfile", text, 32); }
-int set_ptb_tftpd_ip(const char *text) { return set_text("serverip", text, 4096); }
-int set_ptb_eth_mac(const char *text) { return set_text("ethaddr", text, 4096); }
-int set_ptb_eth_ip(const char *text) { return set_text("ipaddr", text, 4096); }
-int set_ptb_eth_netmask(const char *text) { return set_text("netmask", text, 4096); }
-int set_ptb_eth_gateway(const char *text) { return set_text("gateway", text, 4096); }
-int set_ptb_wifi_mac(const char *text) { return set_text("wifimac", text, 4096); }
-int set_ptb_wifi_ip(const char *text) { return set_text("wifiip", text, 4096); }
-int set_ptb_wifi_netmask(const char *text) { return set_text("wifinm", text, 4096); }
-int set_ptb_wifi_gateway(const char *text) { return set_text("wifigw", text, 4096); }
+int set_ptb_tftpd_ip(const char *text) { return set_text("serverip", text, NO_LIMIT); }
+int set_ptb_eth_mac(const char *text) { return set_text("ethaddr", text, NO_LIMIT); }
+int set_ptb_eth_ip(const char *text) { return set_text("ipaddr", text, NO_LIMIT); }
+int set_ptb_eth_netmask(const char *text) { return set_text("netmask", text, NO_LIMIT); }
+int set_ptb_eth_gateway(const char *text) { return set_text("gateway", text, NO_LIMIT); }
+int set_ptb_wifi_mac(const char *text) { return set_text("wifimac", text, NO_LIMIT); }
+int set_ptb_wifi_ip(const char *text) { return set_text("wifiip", text, NO_LIMIT); }
+int set_ptb_wifi_netmask(const char *text) { return set_text("wifinm", text, NO_LIMIT); }
+int set_ptb_wifi_gateway(const char *text) { return set_text("wifigw", text, NO_LIMIT); }
 
 int set_ptb_bootdelay(long delay)
 {

@@ -69,6 +69,7 @@ int vk_setenv(const char *name, const char *value);
 // Sets several variables and writes the environment once (a nullptr or "" value deletes). All
 // or nothing: on overflow nothing is written and the message names the variable that did not
 // fit. Used where two settings must never be split by a power cut (bootargs with bootcmd).
+// The copies' write counters advance as if each variable had been set on its own.
 struct env_assignment {
     const char *name;
     const char *value;

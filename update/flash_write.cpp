@@ -156,7 +156,9 @@ int nand_flash_write_file(const char *image, const UpfwPlan *plan)
             break;
         }
         if (bad == 1) {
-            std::fprintf(stderr, "Bad block at %x, %u block(s) from %x will be skipped\n",
+            // Skipping a bad block is the normal course of a NAND write, reported with the
+            // progress lines; only a part that cannot be written whole is a failure.
+            std::printf("Bad block at %x, %u block(s) from %x will be skipped\n",
                          static_cast<unsigned>(block_start), 1u, static_cast<unsigned>(block_start));
             continue;
         }
@@ -187,7 +189,7 @@ int nand_flash_write_file(const char *image, const UpfwPlan *plan)
                 std::perror("ioctl(MEMSETBADBLOCK)");
                 break;
             }
-            std::fprintf(stderr, "set Bad block at %x !\n", static_cast<unsigned>(block_start));
+            std::printf("set Bad block at %x !\n", static_cast<unsigned>(block_start));
             continue;
         }
         last_page = span - page;

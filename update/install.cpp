@@ -73,9 +73,8 @@ int UPFW_log(int code, const char *message)
         message = "";
     std::array<char, 2 * RESULT_BLOCK> log{};
     std::snprintf(log.data(), RESULT_BLOCK, "%d\n", code);
-    const size_t len = std::strlen(message);
-    const bool has_newline = len > 0 && message[len - 1] == '\n';
-    std::snprintf(log.data() + RESULT_BLOCK, RESULT_BLOCK, "%s%s", message, has_newline ? "" : "\n");
+    // The message always gets its newline, also one that carries its own ("... faild!\n").
+    std::snprintf(log.data() + RESULT_BLOCK, RESULT_BLOCK, "%s\n", message);
     // A message cut short still ends its line.
     char *text = log.data() + RESULT_BLOCK;
     if (std::strlen(text) == RESULT_BLOCK - 1)
@@ -172,7 +171,8 @@ int clean_memory_and_sync()
 namespace {
 
 // For each partition name the device that carries it, from the kernel's list of MTD devices
-// ("mtd5: 00800000 00020000 \"fs1\""): "/dev/mtd5", or "" when the partition is not listed.
+// ("mtd5: 00800000 00020000 \"fs1\""): the first line that contains the name anywhere (as a
+// grep for it would find) gives "/dev/mtd5"; "" when no line contains it.
 int get_mtd_info(std::array<std::string, ENV_PART_COUNT> &devices)
 {
     FILE *f = std::fopen(nvr_path(MTD_LIST).c_str(), "r");
@@ -183,11 +183,10 @@ int get_mtd_info(std::array<std::string, ENV_PART_COUNT> &devices)
     char line[256];
     while (std::fgets(line, sizeof line, f)) {
         char dev[32] = "";
-        char name[64] = "";
-        if (std::sscanf(line, "%31[^:]: %*x %*x \"%63[^\"]\"", dev, name) != 2)
+        if (std::sscanf(line, "%31[^:]:", dev) != 1)
             continue;
         for (int i = 0; i < ENV_PART_COUNT; i++)
-            if (devices[i].empty() && std::strcmp(name, env_part_names[i]) == 0)
+            if (devices[i].empty() && std::strstr(line, env_part_names[i]))
                 devices[i] = std::string("/dev/") + dev;
     }
     std::fclose(f);

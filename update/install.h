@@ -54,12 +54,12 @@ int UPFW_run_update(const char *image);
 
 // Writes the result log "/mnt/nand/upfw.log" (a 256-byte block with "%d\n" of the code, then a
 // 256-byte block with the message and a newline, both NUL-padded) and prints the message and
-// newline on standard error. A message that already ends in a newline gets no second one; the
+// newline on standard error (a message ending in its own newline gets a second one); the
 // logged text is cut to 255 characters. Returns the number of bytes written (512) or -1.
+int UPFW_log(int code, const char *message);
+
 // Prints a message as one line: the texts without their own "\n" end their line too.
 void upfw_print_line(const char *text, FILE *stream);
-
-int UPFW_log(int code, const char *message);
 
 // Writes one planned part to a NAND partition page by page with read-back, skipping bad blocks
 // and marking blocks bad whose pages do not read back; then updates the partition entry. 0 / -1.

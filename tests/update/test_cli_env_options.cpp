@@ -128,6 +128,24 @@ TEST_F(CliEnv, TextSettersStoreTheirVariables)
     }
 }
 
+// The setters without a length limit hand the whole text to the environment: one that does not
+// fit is refused with the overflow message, and the variable is gone from what the next
+// setting of the same run writes.
+TEST_F(CliEnv, TextThatDoesNotFitDeletesItsVariable)
+{
+    set("serverip", "192.168.1.1");
+    const std::string huge(70000, '9');
+    upd::run_result r = box.update({"--serverip", huge, "-N", "SN9"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "Error: environment overflow, \"serverip\" deleted\n"
+                     "update tftpd ip address faild.\n");
+    EXPECT_EQ(r.out, HELP);
+    EXPECT_EQ(value("sn"), "SN9");
+    upd::run_result gone = box.printenv({"serverip"});
+    EXPECT_NE(gone.status, 0);
+    EXPECT_EQ(gone.err, "## Error: \"serverip\" not defined\n");
+}
+
 TEST_F(CliEnv, NumbersUseBaseDetection)
 {
     struct delay {
@@ -232,6 +250,29 @@ TEST_F(CliEnv, SlotSwitchPointsBothSlotsAndReboots)
     ASSERT_EQ(box.update({"-S", "1"}).status, 0);
     EXPECT_EQ(value("bootargs"), "mem=2048M console=ttyAMA0,115200 ubi.mtd=fs1 root=ubi0:rootfs rw "
                                  "rootfstype=ubifs vmalloc=1024M");
+}
+
+// The switch writes both boot variables at once, yet leaves both copies exactly as setting the
+// two variables one after the other would: same strings, same write counters.
+TEST_F(CliEnv, SlotSwitchLeavesTheCopiesOfTwoSingleSettings)
+{
+    set("bootargs", "mem=1024M console=ttyAMA0,115200 ubi.mtd=fs2 root=ubi0:rootfs rw rootfstype=ubifs");
+    set("bootcmd", "nand read 0x42000000 ker2 0x200000; bootm 0x42000000");
+    const std::string start = flash();
+
+    ASSERT_EQ(box.update({"-S", "0"}).status, 0);
+    const std::string switched = flash();
+
+    upd::write_file(box.env_device(), start);
+    set("bootargs", "mem=1024M console=ttyAMA0,115200 ubi.mtd=fs1 root=ubi0:rootfs rw rootfstype=ubifs");
+    set("bootcmd", "nand read 0x42000000 ker1 0x200000; bootm 0x42000000");
+    const std::string one_by_one = flash();
+    ASSERT_EQ(switched.size(), one_by_one.size());
+    EXPECT_TRUE(switched == one_by_one) << "flags " << int(uint8_t(switched[upd::COPY_SIZE - 1]))
+                                        << "," << int(uint8_t(switched[2 * upd::COPY_SIZE - 1]))
+                                        << " against "
+                                        << int(uint8_t(one_by_one[upd::COPY_SIZE - 1])) << ","
+                                        << int(uint8_t(one_by_one[2 * upd::COPY_SIZE - 1]));
 }
 
 TEST_F(CliEnv, SlotSwitchRefusals)

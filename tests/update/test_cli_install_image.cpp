@@ -97,7 +97,8 @@ TEST_F(CliImage, AnalysisCutsTheUtilityWithoutInstalling)
 
     RunResult missing = update({"-e", host("/dev/shm/none.bin")});
     EXPECT_EQ(missing.status, 255);
-    const std::string message = "Analysis " + host("/dev/shm/none.bin") + " faild!\n";
+    // The message carries its own newline and the log adds one more, on both outputs.
+    const std::string message = "Analysis " + host("/dev/shm/none.bin") + " faild!\n\n";
     EXPECT_EQ(upfw_log(), result_log(-1, message));
     EXPECT_NE(missing.err.find(message), std::string::npos);
 }

@@ -188,7 +188,7 @@ TEST_F(ImageFormat, ImageShorterThanItsHeaderFailsTheCutAndIsLogged)
     const std::string log = read_file(box.path("/mnt/nand/upfw.log"));
     ASSERT_EQ(log.size(), 512u);
     EXPECT_EQ(log.substr(0, 4), std::string("-1\n\0", 4));
-    EXPECT_EQ(log.substr(256, 256).c_str(), "Analysis " + image + " faild!\n");
+    EXPECT_EQ(log.substr(256, 256).c_str(), "Analysis " + image + " faild!\n\n");
 }
 
 // In-process: verification and the other cutting mode, with their exact outputs.

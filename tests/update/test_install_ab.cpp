@@ -318,3 +318,20 @@ TEST_F(InstallAb, LogAndCacheDrop)
     EXPECT_STREQ(upfw_result_message(-13), "unknow error!");
     EXPECT_STREQ(upfw_result_message(0), "update success!");
 }
+
+// The device of a partition is the first line of the kernel's MTD list that contains its name,
+// however that line writes the name.
+TEST_F(InstallAb, DeviceMapFindsTheNameAnywhereInItsLine)
+{
+    const std::string mtd_list = slurp(host("/proc/mtd"));
+    std::string bare = mtd_list;
+    for (size_t at; (at = bare.find('"')) != std::string::npos;)
+        bare.erase(at, 1);
+    write_text(host("/proc/mtd"), bare);
+
+    auto parts = full_release();
+    ASSERT_EQ(install(parts), 0);
+    EXPECT_TRUE(holds(device_bytes("fs2"), padded(part_named(parts, "fs")->data)));
+    EXPECT_TRUE(holds(device_bytes("ker2"), padded(part_named(parts, "ker")->data)));
+    EXPECT_FALSE(changed("fs1"));
+}
