@@ -36,6 +36,21 @@ TEST(ImageCrc, LargeBufferMatchesZlibAndContinuesAcrossPieces)
     EXPECT_EQ(crc32_wd(0u, u(data), data.size()), whole);
 }
 
+// Every length up to a few words from every start offset: the eight-byte steps, the byte-wise
+// tail and unaligned starts all give the byte-at-a-time result.
+TEST(ImageCrc, EveryShortLengthAndOffsetMatchesTheBytewiseCrc)
+{
+    const std::string data = upd::pattern(64, 11);
+    for (size_t offset = 0; offset < 8; offset++)
+        for (size_t length = 0; offset + length <= data.size(); length++) {
+            uint32_t bytewise = 0xFFFFFFFFu;
+            for (size_t i = offset; i < offset + length; i++)
+                bytewise = crc32_table[(bytewise ^ u(data)[i]) & 0xFF] ^ (bytewise >> 8);
+            EXPECT_EQ(crc32(0u, u(data) + offset, length), ~bytewise)
+                << "offset " << offset << " length " << length;
+        }
+}
+
 TEST(ImageCrc, NoComplementVariant)
 {
     const std::string data = upd::pattern(4096, 3);
