@@ -82,7 +82,7 @@ check_shipped() {
     echo "$program: test code is linked in:"; grep "^$repo/tests/" <<<"$cus" | sed 's/^/  /'; failed=1
   fi
 }
-# Limits: webcgi was 167 KiB stripped with most of its handler modules still to be written, update 74 KiB
+# Limits: webcgi was 167 KiB stripped with most of its handler modules still to be written, update 82 KiB
 # complete; the limits leave room for the modules to come, not for debug or test code.
 runtime=(libstdc++.so.6 libm.so.6 libgcc_s.so.1 libc.so.6 ld-linux-armhf.so.3)
 check_shipped webcgi 1024 "${runtime[@]}" libjson-c.so.5 libsqlite3.so.0 libcrypto.so.3 libssl.so.3

@@ -65,6 +65,23 @@ std::string format_blocks(const block_set &blocks)
 
 std::string geometry_path(const std::string &device_file) { return device_file + ".geometry"; }
 
+long flash_operations_done = 0;
+
+constexpr const char *OPS_REPORT_VAR = "NVR_FLASH_OPS_REPORT";
+
+// A process started by another that counts its operations writes its own count, at its end, to
+// the file the parent named.
+void report_operations_to_parent()
+{
+    const char *file = std::getenv(OPS_REPORT_VAR);
+    if (!file || !*file)
+        return;
+    if (FILE *f = std::fopen(file, "w")) {
+        std::fprintf(f, "%ld\n", flash_operations_done);
+        std::fclose(f);
+    }
+}
+
 // Power cuts: NVR_POWER_CUT_AFTER=N ends the process just before its N-th flash operation.
 long power_cut_limit()
 {
@@ -73,12 +90,17 @@ long power_cut_limit()
             return 0L;
         const char *s = std::getenv("NVR_POWER_CUT_AFTER");
         long v = s ? std::strtol(s, nullptr, 10) : 0L;
+        if (v > 0 && std::getenv(OPS_REPORT_VAR))
+            std::atexit(report_operations_to_parent);
         return v > 0 ? v : 0L;
     }();
     return limit;
 }
 
-long flash_operations_done = 0;
+std::string child_report_file()
+{
+    return nvr_path("/tmp/.flash-operations-" + std::to_string(getpid()));
+}
 
 // How many of `wanted` operations may run before the cut (all of them without a cut pending).
 uint64_t operations_allowed(uint64_t wanted)
@@ -418,4 +440,31 @@ int flash_erase_range(int fd, uint32_t start, uint32_t length)
 {
     erase_info_user e{start, length};
     return flash_ioctl(fd, MEMERASE, &e);
+}
+
+std::vector<std::string> flash_child_environment()
+{
+    const long limit = power_cut_limit();
+    if (limit == 0)
+        return {};
+    const std::string report = child_report_file();
+    unlink(report.c_str());
+    return {"NVR_POWER_CUT_AFTER=" + std::to_string(limit - flash_operations_done),
+            std::string(OPS_REPORT_VAR) + "=" + report};
+}
+
+void flash_child_finished(int exit_status)
+{
+    if (power_cut_limit() == 0)
+        return;
+    if (exit_status == 137)
+        power_cut();
+    const std::string report = child_report_file();
+    if (FILE *f = std::fopen(report.c_str(), "r")) {
+        long done = 0;
+        if (std::fscanf(f, "%ld", &done) == 1 && done > 0)
+            count_operations(static_cast<uint64_t>(done));
+        std::fclose(f);
+    }
+    unlink(report.c_str());
 }

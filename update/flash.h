@@ -16,7 +16,9 @@
 // Power cuts (sandbox only): with NVR_POWER_CUT_AFTER=N the process ends at once with status 137
 // just before its N-th flash operation, counting every erased block and every written page (the
 // device's writesize; whole pages of one write before the cut are on the device) across all
-// devices of the process.
+// devices of the process. A tool the process starts (flash_erase) shares the count: its
+// environment carries the operations left before the cut and a file in which it reports how
+// many it did (flash_child_environment, flash_child_finished), so a cut can fall inside it too.
 //
 // Paths given to flash_open are recorder paths ("/dev/mtd5"); the layer puts them through
 // nvr_path. Messages that name a device should use the recorder path.
@@ -24,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <sys/ioctl.h>
 #include <sys/types.h>
 #include <mtd/mtd-user.h>  // MEMGETINFO, mtd_info_user, erase_info_user, MTD_NORFLASH ...
@@ -50,6 +53,12 @@ int flash_get_info(int fd, mtd_info_user *info);                  // MEMGETINFO
 int flash_block_is_bad(int fd, uint64_t offset);                  // MEMGETBADBLOCK: 1, 0, -1
 int flash_mark_bad(int fd, uint64_t offset);                      // MEMSETBADBLOCK
 int flash_erase_range(int fd, uint32_t start, uint32_t length);  // MEMERASE
+
+// Environment entries for a program this process starts ("NAME=value"; none without a cut
+// pending), and its end: its operations are added to this process's count, and a child that the
+// cut ended (status 137) ends this process the same way, as the power is gone for both.
+std::vector<std::string> flash_child_environment();
+void flash_child_finished(int exit_status);
 
 // The geometry of an emulated device, for the sandbox tools (flash_erase, the sandbox maker).
 // Block lists are "B,B,..." of erase block numbers, as stored in the sidecar.

@@ -11,6 +11,7 @@
 #include "install.h"
 
 #include "bootenv.h"
+#include "flash.h"
 #include "hw.h"
 #include "image.h"
 #include "nvr_path.h"
@@ -127,12 +128,16 @@ int upfw_run_tool(const std::vector<std::string> &argv, bool search_path)
     for (const std::string &a : argv)
         args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
-    // A tool started by the installer must not cut power on its own count: the cut point of a
-    // test counts the installer's flash operations.
+    // A tool started by the installer shares its power-cut count (flash.h): the cut point of a
+    // test counts the flash operations of the installer and its tools together.
+    const std::vector<std::string> shared = flash_child_environment();
     std::vector<char *> env;
     for (char **e = environ; e && *e; e++)
-        if (std::strncmp(*e, "NVR_POWER_CUT_AFTER=", 20) != 0)
+        if (std::strncmp(*e, "NVR_POWER_CUT_AFTER=", 20) != 0 &&
+            std::strncmp(*e, "NVR_FLASH_OPS_REPORT=", 21) != 0)
             env.push_back(*e);
+    for (const std::string &entry : shared)
+        env.push_back(const_cast<char *>(entry.c_str()));
     env.push_back(nullptr);
 
     std::fflush(stdout);
@@ -148,7 +153,9 @@ int upfw_run_tool(const std::vector<std::string> &argv, bool search_path)
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
             return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const int result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    flash_child_finished(result);
+    return result;
 }
 
 int clean_memory_and_sync()

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 using namespace u2test;
@@ -178,5 +179,54 @@ TEST_F(PowerCut, AnInstallationCutShortCanBeRunAgain)
         EXPECT_EQ(s.ker, '2');
         EXPECT_TRUE(holds(device_bytes("fs2"), padded(part_named(parts, "fs")->data)));
         EXPECT_EQ(device_bytes("fs1"), pristine["fs1"]);
+    }
+}
+
+// The erase tool the NAND writer starts shares the installer's count: a cut can fall between two
+// of its block erases, and ends the installation there (the power is gone for both).
+TEST_F(PowerCut, ACutInsideTheEraseToolEndsTheInstallationThere)
+{
+    const std::string commands = host("/var/log/commands.log");
+    auto erase_tool_ran = [&](long cut) {
+        restore();
+        write_text(commands, "");
+        RunResult r = install(cut);
+        EXPECT_EQ(r.status, 137) << "cut " << cut << "\n" << r.err;
+        return slurp(commands).find("flash_erase") != std::string::npos;
+    };
+    // The smallest cut point at which the erase tool starts: it starts with one operation left.
+    long low = 1, high = 2;
+    while (!erase_tool_ran(high)) {
+        low = high;
+        high *= 2;
+        ASSERT_LT(high, 1L << 16);
+    }
+    while (high - low > 1) {
+        const long mid = (low + high) / 2;
+        (erase_tool_ran(mid) ? high : low) = mid;
+    }
+
+    for (long blocks_erased : {0L, 1L}) {
+        SCOPED_TRACE(blocks_erased);
+        restore();
+        RunResult r = install(high + blocks_erased);
+        ASSERT_EQ(r.status, 137) << r.err;
+        EXPECT_EQ(r.err.find("Fail on erase"), std::string::npos) << r.err;
+        long changed_devices = 0;
+        for (const char *slot : {"ker2", "fs2"}) {
+            const Bytes now = device_bytes(slot);
+            const Bytes &before = pristine[slot];
+            ASSERT_EQ(now.size(), before.size());
+            if (now == before)
+                continue;
+            changed_devices++;
+            const size_t block = std::stoul(geometry_line(slot, "erasesize"));
+            EXPECT_TRUE(std::all_of(now.begin(), now.begin() + static_cast<long>(block),
+                                    [](unsigned char b) { return b == 0xFF; }));
+            EXPECT_TRUE(std::equal(now.begin() + static_cast<long>(block), now.end(),
+                                   before.begin() + static_cast<long>(block)));
+        }
+        EXPECT_EQ(changed_devices, blocks_erased);
+        check_after_cut(high + blocks_erased);
     }
 }
