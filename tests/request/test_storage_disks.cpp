@@ -373,7 +373,7 @@ TEST_F(SmartTest, AsksAboutTheLastPortWithinNum)
     }
 }
 
-TEST_F(SmartTest, LooksForPassedUpToTheEndOfThePayload)
+TEST_F(SmartTest, LooksForPassedOnlyInsideTheField)
 {
     auto evaluate = [&](const std::string &payload) {
         return post("/6206", "{\"num\": 1, \"port\": [2]}", answer_line(3403, payload)).out;
@@ -382,14 +382,12 @@ TEST_F(SmartTest, LooksForPassedUpToTheEndOfThePayload)
     const std::string failed = kJsonHeader + "{ \"selfEvaluation\": 0 }";
     EXPECT_EQ(evaluate(bytes_of(smart("SMART overall-health: PASSED"))), passed); // fills the field, no NUL
     EXPECT_EQ(evaluate(bytes_of(smart("FAILED"))), failed);
-    // The text runs on to its NUL: "PASS" at the end of the field and "ED" after it is a PASSED.
+    // "PASS" ends the field and "ED" begins the next record: not a PASSED inside the field.
     SmartResultRecord first = smart("xxxxxxxxxxxxxxxxxxxxxxxxPASS");
     SmartResultRecord second{};
     std::memcpy(&second, "ED", 2);
-    EXPECT_EQ(evaluate(bytes_of(first) + bytes_of(second)), passed);
-    // ... but never past the payload: one record without a NUL ends where the payload ends.
-    EXPECT_EQ(evaluate(bytes_of(first)), failed);
-    EXPECT_EQ(evaluate(bytes_of(first) + "ED"), passed); // a partial record past the first still counts
+    EXPECT_EQ(evaluate(bytes_of(first) + bytes_of(second)), failed);
+    EXPECT_EQ(evaluate(bytes_of(first) + "ED"), failed);
     EXPECT_EQ(evaluate(""), failed); // an empty answer reads as an empty field
 }
 

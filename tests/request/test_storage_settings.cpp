@@ -6,14 +6,14 @@ namespace {
 
 using RecycleTest = StorageTest;
 
-TEST_F(RecycleTest, SetAnswersOkWhateverTheDaemonSays)
+TEST_F(RecycleTest, SetAnswersOkOnlyWhenTheDaemonAgrees)
 {
     CgiResult ok = post("/6204", "{\"mode\": 1, \"esata\": 2}", status_line(3475, 0));
     EXPECT_EQ(ok.out, kJsonHeader + "{ \"status\": \"OK\" }");
     EXPECT_EQ(ok.payloads(3475), std::vector<std::string>{bytes_of(RecycleModeRecord{1, 2})});
     for (int32_t status : {-1, 1})
         EXPECT_EQ(post("/6204", "{\"mode\": 0, \"esata\": 0}", status_line(3475, status)).out,
-                  kJsonHeader + "{ \"status\": \"OK\" }")
+                  kJsonHeader + "{ \"status\": \"ERROR\" }")
             << status;
     EXPECT_EQ(post("/6204", "{\"mode\": 0, \"esata\": 0}").out, kJsonError);
     CgiResult bad = post("/6204", "mode=1", status_line(3475, 0));

@@ -239,15 +239,13 @@ int on_get_smart_info(const char *request)
     return 0;
 }
 
-// The evaluation text starts at offset 12 and runs to its NUL, at most to the end of the payload
-// (a builder is never handed less than one whole record).
+// "PASSED" is looked for only inside the evaluation field, which may fill its 28 bytes without
+// a NUL: a search running on past it would read the next record or beyond the payload.
 int on_get_smart_info_cb(int count, const void *payload)
 {
-    const size_t size = std::max<size_t>(static_cast<size_t>(std::max(storage_answer_size(), 0)),
-                                         sizeof(SmartResultRecord));
-    constexpr size_t at = offsetof(SmartResultRecord, evaluation);
-    std::string_view text = field_text(static_cast<const char *>(payload) + at, size - at);
-    bool passed = text.find("PASSED") != std::string_view::npos;
+    SmartResultRecord result;
+    std::memcpy(&result, payload, sizeof(result));
+    bool passed = field_text(result.evaluation).find("PASSED") != std::string_view::npos;
     JsonPtr answer(json_object_new_object());
     json_put_int(answer.get(), "selfEvaluation", passed ? 1 : 0);
     storage_answer_json(answer.get());

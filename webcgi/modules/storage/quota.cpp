@@ -20,11 +20,12 @@ int on_set_recycle_mode(const char *request)
     return 0;
 }
 
-// The page only learns that the daemon took the mode: the answer is "OK" whatever its status.
+// "OK" only when the daemon took the mode: answering OK whatever its status would report a
+// failure as success.
 int on_set_recycle_mode_cb(int count, const void *payload)
 {
     JsonPtr answer(json_object_new_object());
-    json_put_text(answer.get(), "status", "OK");
+    json_put_text(answer.get(), "status", payload_word(payload) == 0 ? "OK" : "ERROR");
     storage_answer_json(answer.get());
     return 0;
 }
