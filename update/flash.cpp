@@ -442,15 +442,23 @@ int flash_erase_range(int fd, uint32_t start, uint32_t length)
     return flash_ioctl(fd, MEMERASE, &e);
 }
 
-std::vector<std::string> flash_child_environment()
+std::vector<std::string> flash_child_environment(char **parent)
 {
+    const std::string cut_prefix = "NVR_POWER_CUT_AFTER=";
+    const std::string report_prefix = std::string(OPS_REPORT_VAR) + "=";
+    std::vector<std::string> env;
+    for (char **e = parent; e && *e; e++)
+        if (std::strncmp(*e, cut_prefix.c_str(), cut_prefix.size()) != 0 &&
+            std::strncmp(*e, report_prefix.c_str(), report_prefix.size()) != 0)
+            env.emplace_back(*e);
     const long limit = power_cut_limit();
     if (limit == 0)
-        return {};
+        return env;
     const std::string report = child_report_file();
     unlink(report.c_str());
-    return {"NVR_POWER_CUT_AFTER=" + std::to_string(limit - flash_operations_done),
-            std::string(OPS_REPORT_VAR) + "=" + report};
+    env.push_back(cut_prefix + std::to_string(limit - flash_operations_done));
+    env.push_back(report_prefix + report);
+    return env;
 }
 
 void flash_child_finished(int exit_status)

@@ -54,10 +54,11 @@ int flash_block_is_bad(int fd, uint64_t offset);                  // MEMGETBADBL
 int flash_mark_bad(int fd, uint64_t offset);                      // MEMSETBADBLOCK
 int flash_erase_range(int fd, uint32_t start, uint32_t length);  // MEMERASE
 
-// Environment entries for a program this process starts ("NAME=value"; none without a cut
-// pending), and its end: its operations are added to this process's count, and a child that the
-// cut ended (status 137) ends this process the same way, as the power is gone for both.
-std::vector<std::string> flash_child_environment();
+// The environment ("NAME=value" entries) for a program this process starts: `parent`'s own with
+// the power-cut entries made for the child (none without a cut pending); and the child's end: its
+// operations are added to this process's count, and a child that the cut ended (status 137) ends
+// this process the same way, as the power is gone for both.
+std::vector<std::string> flash_child_environment(char **parent);
 void flash_child_finished(int exit_status);
 
 // The geometry of an emulated device, for the sandbox tools (flash_erase, the sandbox maker).

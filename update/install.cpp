@@ -130,13 +130,9 @@ int upfw_run_tool(const std::vector<std::string> &argv, bool search_path)
     args.push_back(nullptr);
     // A tool started by the installer shares its power-cut count (flash.h): the cut point of a
     // test counts the flash operations of the installer and its tools together.
-    const std::vector<std::string> shared = flash_child_environment();
+    const std::vector<std::string> child_env = flash_child_environment(environ);
     std::vector<char *> env;
-    for (char **e = environ; e && *e; e++)
-        if (std::strncmp(*e, "NVR_POWER_CUT_AFTER=", 20) != 0 &&
-            std::strncmp(*e, "NVR_FLASH_OPS_REPORT=", 21) != 0)
-            env.push_back(*e);
-    for (const std::string &entry : shared)
+    for (const std::string &entry : child_env)
         env.push_back(const_cast<char *>(entry.c_str()));
     env.push_back(nullptr);
 
